@@ -1,0 +1,181 @@
+#include "traffic/Upcapthread.h"
+
+#include "app/Monitor.h"
+#include "campus/Campus.h"
+
+#include <QMetaObject>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pcap/pcap.h>
+
+bool FindCampusAdapter(QByteArray *device, QByteArray *localIp, quint32 *netmask)
+{
+    char errbuf[PCAP_ERRBUF_SIZE] = {};
+    pcap_if_t *devices = nullptr;
+    if (pcap_findalldevs(&devices, errbuf) == -1)
+        return false;
+    bool found = false;
+    for (pcap_if_t *d = devices; d && !found; d = d->next) {
+        for (pcap_addr_t *a = d->addresses; a && !found; a = a->next) {
+            if (!a->addr || a->addr->sa_family != AF_INET)
+                continue;
+            const auto *in = reinterpret_cast<const sockaddr_in *>(a->addr);
+            const auto *octets = reinterpret_cast<const unsigned char *>(&in->sin_addr.s_addr);
+            if (octets[0] != 10 || octets[1] != 0)
+                continue;
+            found = true;
+            if (device)
+                *device = QByteArray(d->name);
+            if (localIp) {
+                char text[INET_ADDRSTRLEN] = {};
+                inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+                *localIp = QByteArray(text);
+            }
+            if (netmask) {
+                *netmask = PCAP_NETMASK_UNKNOWN;
+                if (a->netmask && a->netmask->sa_family == AF_INET)
+                    *netmask = reinterpret_cast<const sockaddr_in *>(a->netmask)->sin_addr.s_addr;
+            }
+        }
+    }
+    pcap_freealldevs(devices);
+    return found;
+}
+
+QByteArray DownloadFilter(const QByteArray &localIp)
+{
+    return "ip dst host " + localIp + " and not src net ( " + QByteArray(Campus::CampusNetPrefix) +
+           " or 10.0 )";
+}
+
+QByteArray UploadFilter(const QByteArray &localIp)
+{
+    return "ip src host " + localIp + " and not dst net ( " + QByteArray(Campus::CampusNetPrefix) +
+           " or 10.0 )";
+}
+
+TPcapThread::TPcapThread(bool createSuspended, const QByteArray &device, const QByteArray &filter,
+                         quint32 netmask, int direction)
+{
+    char errbuf[PCAP_ERRBUF_SIZE] = {};
+    if (device.startsWith("file://")) {
+        m_isFile = true;
+        PcapHandle = pcap_open_offline(device.mid(7).constData(), errbuf);
+    } else {
+        PcapHandle = pcap_create(device.constData(), errbuf);
+        // At least 34 bytes: the filter reads the addresses of packets already in the ring again.
+        if (PcapHandle &&
+            (pcap_set_snaplen(PcapHandle, SnapshotLength) != 0 || pcap_set_promisc(PcapHandle, 1) != 0 ||
+             pcap_set_timeout(PcapHandle, ReadTimeoutMs) != 0 || pcap_activate(PcapHandle) < 0)) {
+            pcap_close(PcapHandle);
+            PcapHandle = nullptr;
+        }
+    }
+    if (!PcapHandle) {
+        OpenFailed = true;
+        return;
+    }
+    bpf_program program = {};
+    if (pcap_compile(PcapHandle, &program, filter.constData(), 1, netmask) < 0) {
+        pcap_close(PcapHandle);
+        PcapHandle = nullptr;
+        OpenFailed = true;
+        return;
+    }
+    const int set = pcap_setfilter(PcapHandle, &program);
+    pcap_freecode(&program);
+    if (set < 0) {
+        pcap_close(PcapHandle);
+        PcapHandle = nullptr;
+        OpenFailed = true;
+        return;
+    }
+    Direction = direction;
+    if (!createSuspended)
+        start();
+}
+
+TPcapThread::~TPcapThread()
+{
+    if (isRunning()) {
+        Stop();
+        wait();
+    }
+    if (PcapHandle)
+        pcap_close(PcapHandle);
+}
+
+void TPcapThread::Stop()
+{
+    m_stopRequested = true;
+    requestInterruption();
+    if (PcapHandle)
+        pcap_breakloop(PcapHandle);
+}
+
+void TPcapThread::ReportTraffic()
+{
+    const quint32 count = PendingBytes;
+    const int direction = Direction;
+    // Synchronous: the thread waits until the GUI thread has counted the batch.
+    QMetaObject::invokeMethod(
+        FrmMonitor,
+        [count, direction] {
+            if (FrmMonitor)
+                FrmMonitor->AddTraffic(count, direction);
+        },
+        Qt::BlockingQueuedConnection);
+}
+
+void TPcapThread::Count(quint32 wireLength)
+{
+    // The Ethernet header is not counted; a runt frame adds nothing.
+    if (wireLength > 14)
+        PendingBytes += wireLength - 14;
+    if (PendingBytes >= BatchBytes) {
+        ReportTraffic();
+        PendingBytes = 0;
+    }
+}
+
+void TPcapThread::DrainAfterStop()
+{
+    // The ring hands a partly filled block over only after its time-out; wait for it, then take what
+    // is there without blocking.
+    char errbuf[PCAP_ERRBUF_SIZE] = {};
+    QThread::msleep(ReadTimeoutMs + 50);
+    if (pcap_setnonblock(PcapHandle, 1, errbuf) != 0)
+        return;
+    pcap_pkthdr *header = nullptr;
+    const u_char *data = nullptr;
+    while (pcap_next_ex(PcapHandle, &header, &data) == 1)
+        Count(header->len);
+}
+
+void TPcapThread::run()
+{
+    if (OpenFailed)
+        return;
+    PendingBytes = 0;
+    for (;;) {
+        pcap_pkthdr *header = nullptr;
+        const u_char *data = nullptr;
+        const int result = pcap_next_ex(PcapHandle, &header, &data);
+        if (result < 0)
+            break;
+        if (m_stopRequested) {
+            // Counted all the same: the count has to match the kernel's to the byte.
+            if (result == 1)
+                Count(header->len);
+            break;
+        }
+        if (result == 0)
+            continue;
+        Count(header->len);
+    }
+    if (m_stopRequested && !m_isFile)
+        DrainAfterStop();
+    if (PendingBytes != 0)
+        ReportTraffic();
+}
