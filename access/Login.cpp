@@ -1,6 +1,9 @@
 #include "app/Monitor.h"
 
+#include "access/Answers.h"
+#include "access/Http.h"
 #include "app/Text.h"
+#include "campus/Campus.h"
 #include "settings/Login.h"
 #include "settings/Settings.h"
 
@@ -22,6 +25,24 @@ void restartIfRunning(QTimer *timer)
 
 } // namespace
 
+bool TFrmMonitor::BeginAccess()
+{
+    if (m_accessBusy)
+        return false;
+    m_accessBusy = true;
+    return true;
+}
+
+void TFrmMonitor::EndAccess()
+{
+    m_accessBusy = false;
+    // A limit passed during another operation acts once that one has ended.
+    if (m_limitActionPending) {
+        m_limitActionPending = false;
+        RunLimitAction();
+    }
+}
+
 void TFrmMonitor::ApplySettings(bool login)
 {
     const bool keepAlive = FrmSettings->boxKeepAlive->isChecked();
@@ -36,8 +57,8 @@ void TFrmMonitor::ApplySettings(bool login)
         if (!keepAlive)
             tDisconnected->start();
     }
-    LoginID = Text::toCp1252(FrmSettings->editLoginID->text());
-    Password = Text::toCp1252(FrmSettings->editPassword->text());
+    LoginID = Text::fixedField(Text::toCp1252(FrmSettings->editLoginID->text()));
+    Password = Text::fixedField(Text::toCp1252(FrmSettings->editPassword->text()));
     AutoLogout = FrmSettings->boxAutoLogout->isChecked();
     if (!login)
         return;
@@ -50,23 +71,64 @@ void TFrmMonitor::ApplySettings(bool login)
 
 int TFrmMonitor::DoLogin(const QByteArray &loginId, const QByteArray &password, QByteArray *statisticUrl)
 {
-    // The login exchange comes with the campus access; until then no exchange starts.
-    Q_UNUSED(loginId);
-    Q_UNUSED(password);
-    Q_UNUSED(statisticUrl);
+    // Encoded as form fields must be, so "&", "=", "+" and "%" in a password reach the server as typed.
+    QByteArray body =
+        "username=" + Http::formEncode(loginId) + "&password=" + Http::formEncode(password) + "&action=Login";
+    if (statisticUrl)
+        body += "&ShowTraffic=1";
+    const HttpResult result = HttpRequest(Campus::LoginURL, &body);
+    if (result.outcome == HttpOutcome::NotStarted)
+        return 1;
+    if (result.outcome == HttpOutcome::Failed) {
+        LoginMessage = result.error;
+        return 1;
+    }
+    const QByteArray answer = LoginAnswer;
+    const AnswerPage page = ParseAnswerPage(answer);
+    LoginMessage = page.message;
+    if (page.title == "Authentisierung gelungen") {
+        if (statisticUrl)
+            *statisticUrl = Answers::StatisticAddress(answer);
+        return 0;
+    }
+    if (page.title == "Authentisierung fehlgeschlagen")
+        return 2;
+    if (page.title == "Account gesperrt") {
+        LoginMessage = Answers::WithDaysUntilUnblocked(LoginMessage);
+        return 3;
+    }
     return 1;
 }
 
 int TFrmMonitor::DoLogout()
 {
-    return 1;
+    const QByteArray body = "action=Logout";
+    const HttpResult result = HttpRequest(Campus::LoginURL, &body);
+    if (result.outcome == HttpOutcome::NotStarted)
+        return 1;
+    if (result.outcome == HttpOutcome::Failed) {
+        LoginMessage = result.error;
+        return 1;
+    }
+    const AnswerPage page = ParseAnswerPage(LoginAnswer);
+    LoginMessage = page.message;
+    return page.title == "Logout erfolgreich" ? 0 : 2;
 }
 
 void TFrmMonitor::SetLoggedIn(bool state)
 {
+    // The newest call wins: an older one that resumes after its address query writes nothing back.
+    const quint64 generation = ++m_stateGeneration;
     miLogInOut->setText(state ? QStringLiteral("Logout") : QStringLiteral("Login"));
     if (state != LoggedIn) {
-        ExternalIP = state ? GetExternalIP() : QByteArray("?.?.?.?");
+        if (state) {
+            const QByteArray address = GetExternalIP();
+            if (generation != m_stateGeneration)
+                return;
+            ExternalIP = address;
+        } else {
+            ExternalIP = "?.?.?.?";
+        }
         UpdateTrayTip();
     }
     if (!state)
@@ -77,42 +139,59 @@ void TFrmMonitor::SetLoggedIn(bool state)
 
 void TFrmMonitor::miLogInOutClick()
 {
+    LogInOut();
+}
+
+TFrmMonitor::AccessResult TFrmMonitor::LogInOut()
+{
+    if (!BeginAccess())
+        return {};
+    AccessResult outcome{true, false};
+
     if (LoggedIn) {
         if (DoLogout() != 0) {
             ShowBalloon(3, QStringLiteral("Logout Fehler"), Text::fromCp1252(LoginMessage));
-            return;
-        }
-        if (IsOnline()) {
+        } else if (IsOnline()) {
             ShowBalloon(3, QStringLiteral("Logout Fehler"), QStringLiteral("Logout-Server interner Fehler."));
-            return;
+        } else {
+            SetLoggedIn(false);
+            ShowBalloon(1, QStringLiteral("Logout erfolgreich"), QStringLiteral("Sie sind jetzt offline."));
+            if (FrmSettings->boxKeepAlive->isChecked())
+                tKeepAlive->start();
+            else
+                tKeepAlive->stop();
+            outcome.succeeded = true;
         }
-        SetLoggedIn(false);
-        ShowBalloon(1, QStringLiteral("Logout erfolgreich"), QStringLiteral("Sie sind jetzt offline."));
-        if (FrmSettings->boxKeepAlive->isChecked())
-            tKeepAlive->start();
-        else
-            tKeepAlive->stop();
-        return;
+        EndAccess();
+        return outcome;
     }
 
     int result = 1;
+    bool asked = true;
     if (!Password.isEmpty()) {
         result = DoLogin(LoginID, Password);
     } else {
         FrmLogin->editLoginID->setText(Text::fromCp1252(LoginID));
         FrmLogin->editPassword->setText(Text::fromCp1252(Password));
-        if (FrmLogin->exec() != 1)
-            return;
-        result = DoLogin(Text::toCp1252(FrmLogin->editLoginID->text()),
-                         Text::toCp1252(FrmLogin->editPassword->text()));
+        asked = FrmLogin->exec() == 1;
+        if (asked)
+            result = DoLogin(Text::toCp1252(FrmLogin->editLoginID->text()),
+                             Text::toCp1252(FrmLogin->editPassword->text()));
     }
-    if (result == 0) {
+    if (!asked) {
+        // Declined: nothing was sent and nothing is shown.
+    } else if (result == 0) {
         QThread::msleep(1500);
         if (IsOnline()) {
             SetLoggedIn(true);
             restartIfRunning(tDisconnected);
             ShowBalloon(1, QStringLiteral("Login erfolgreich"), QStringLiteral("Sie sind jetzt online."));
-            tKeepAlive->stop();
+            // Staying online means watching the connection from now on.
+            if (FrmSettings->boxKeepAlive->isChecked())
+                tKeepAlive->start();
+            else
+                tKeepAlive->stop();
+            outcome.succeeded = true;
         } else {
             ShowBalloon(3, QStringLiteral("Login Fehler"), QStringLiteral("Login-Server interner Fehler."));
         }
@@ -122,4 +201,6 @@ void TFrmMonitor::miLogInOutClick()
     } else {
         ShowBalloon(3, QStringLiteral("Login Fehler"), Text::fromCp1252(LoginMessage));
     }
+    EndAccess();
+    return outcome;
 }

@@ -1,8 +1,13 @@
 #include "app/Monitor.h"
 
+#include "access/Answers.h"
+#include "access/Http.h"
+#include "app/Text.h"
 #include "campus/Campus.h"
 #include "platform/Echo.h"
+#include "settings/Settings.h"
 
+#include <QCheckBox>
 #include <QTimer>
 
 bool TFrmMonitor::IsOnline()
@@ -17,12 +22,28 @@ bool TFrmMonitor::IsOnline()
 
 QByteArray TFrmMonitor::GetExternalIP()
 {
-    // The echo services are asked once the campus access can make exchanges.
-    return QByteArray("?.?.?.?");
+    static const QByteArray unknown = "?.?.?.?";
+    const HttpResult first = HttpRequest(Campus::IPEchoURL1);
+    bool valid = false;
+    QByteArray address;
+    if (first.outcome == HttpOutcome::NotStarted)
+        return unknown;
+    if (first.outcome == HttpOutcome::Completed) {
+        address = Answers::EchoAddress1(LoginAnswer, &valid);
+    } else {
+        const HttpResult second = HttpRequest(Campus::IPEchoURL2);
+        if (second.outcome != HttpOutcome::Completed)
+            return unknown;
+        address = Answers::EchoAddress2(LoginAnswer, &valid);
+    }
+    // The field holds 31 characters; a longer text is cut, never overrun.
+    return valid ? Text::fixedField(address) : unknown;
 }
 
 void TFrmMonitor::CheckConnection()
 {
+    if (!BeginAccess())
+        return;
     bool online = IsOnline();
     if (!online) {
         SetLoggedIn(false);
@@ -38,8 +59,12 @@ void TFrmMonitor::CheckConnection()
             ShowBalloon(3, QStringLiteral("Verbindung unterbrochen"),
                         QStringLiteral("Bitte manuell wieder einloggen."));
         }
+        // After a re-login the connection stays watched when the user wants to stay online.
+        if (online && FrmSettings->boxKeepAlive->isChecked())
+            tKeepAlive->start();
     }
     SetLoggedIn(online);
+    EndAccess();
 }
 
 void TFrmMonitor::tKeepAliveTimer()

@@ -10,6 +10,7 @@
 #include <QTranslator>
 
 #include <csignal>
+#include <curl/curl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -56,6 +57,10 @@ Application::Application(int &argc, char **argv) : QApplication(argc, argv)
     setApplicationName(QStringLiteral("ZEPA-Monitor"));
     setApplicationDisplayName(QStringLiteral("ZEPA-Monitor"));
     setQuitOnLastWindowClosed(false);
+    // Once, before any exchange: the in-process test servers use OpenSSL too.
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    // A server that closes early must end an exchange, not the program.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 Application::~Application() = default;
@@ -155,4 +160,11 @@ int Application::runMessageLoop()
     const int code = exec();
     m_inLoop = false;
     return code;
+}
+
+void Application::resetForTesting()
+{
+    m_terminationRequested = false;
+    m_exchangesAborted = false;
+    m_exiting = false;
 }

@@ -34,6 +34,8 @@ public:
     bool inMessageLoop() const { return m_inLoop; }
 
     int runMessageLoop();
+    // Tests build and end the forms many times in one process.
+    void resetForTesting();
 
     void setInstance(Instance *instance) { m_instance = instance; }
     Instance *instance() const { return m_instance; }

@@ -347,13 +347,18 @@ void TFrmMonitor::Dispatch(quint32 message, quintptr wParam, qintptr lParam)
         switch (wParam) {
         case 0:
             if (!LoggedIn) {
-                miLogInOutClick();
-                tKeepAlive->stop();
+                const AccessResult login = LogInOut();
+                // After a successful login the keep-alive timer follows the setting, as for the tray item.
+                if (login.ran) {
+                    if (login.succeeded && FrmSettings->boxKeepAlive->isChecked())
+                        tKeepAlive->start();
+                    else
+                        tKeepAlive->stop();
+                }
             }
             break;
         case 1:
-            if (LoggedIn) {
-                miLogInOutClick();
+            if (LoggedIn && LogInOut().ran) {
                 if (FrmSettings->boxKeepAlive->isChecked())
                     tKeepAlive->start();
                 else

@@ -147,6 +147,12 @@ public:
     void SetLoggedIn(bool state);
     void miLogInOutClick();
 
+    // One access operation (login, logout, connection check, re-login, statistics login) at a time.
+    // False when another one runs; the caller then does nothing.
+    bool BeginAccess();
+    void EndAccess();
+    bool AccessBusy() const { return m_accessBusy; }
+
     // Connection watch
     bool IsOnline();
     QByteArray GetExternalIP();
@@ -171,7 +177,20 @@ private:
     void FatalStartupError(const QString &text);
     void StopCaptureThread(TPcapThread *thread);
 
+    // The login or logout of the tray item: whether it ran at all, and whether it succeeded.
+    struct AccessResult
+    {
+        bool ran = false;
+        bool succeeded = false;
+    };
+    AccessResult LogInOut();
+    void RunLimitAction();
+    void ReloginAfterClosing();
+
     bool m_startupFailed = false;
+    bool m_accessBusy = false;
+    bool m_limitActionPending = false;
+    quint64 m_stateGeneration = 0;
     bool m_formsReady = false;
     bool m_destroyed = false;
 };

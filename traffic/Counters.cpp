@@ -95,7 +95,16 @@ void TFrmMonitor::AlarmAlarm(TDateTime triggerTime)
 
     if (!LoggedIn && !FrmSettings->boxAutoLogin->isChecked())
         return;
+    if (!BeginAccess())
+        return;
+    ReloginAfterClosing();
+    EndAccess();
+}
+
+void TFrmMonitor::ReloginAfterClosing()
+{
     SetLoggedIn(false);
+    // Without a stored password a login could only blame the user's credentials.
     if (Password.isEmpty()) {
         ShowBalloon(3, QStringLiteral("Verbindung unterbrochen"),
                     QStringLiteral("Bitte manuell wieder einloggen."));
@@ -110,6 +119,10 @@ void TFrmMonitor::AlarmAlarm(TDateTime triggerTime)
         }
         SetLoggedIn(true);
         restartIfRunning(tDisconnected);
+        if (FrmSettings->boxKeepAlive->isChecked())
+            tKeepAlive->start();
+        else
+            tKeepAlive->stop();
         ShowBalloon(1, QStringLiteral("Login erfolgreich"), QStringLiteral("Sie sind jetzt wieder online."));
     } else if (result == 2) {
         ShowBalloon(3, QStringLiteral("Login Fehler"),

@@ -111,6 +111,16 @@ void TFrmMonitor::DoLimitAction()
 {
     if (miOLoff->isChecked())
         return;
+    // A login or check running now would swallow the logout: act as soon as it has ended.
+    if (AccessBusy()) {
+        m_limitActionPending = true;
+        return;
+    }
+    RunLimitAction();
+}
+
+void TFrmMonitor::RunLimitAction()
+{
     if (LoggedIn) {
         miLogInOutClick();
         tKeepAlive->stop();
