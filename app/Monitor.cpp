@@ -277,8 +277,18 @@ void TFrmMonitor::StartUp()
 
     DownloadThread = new TPcapThread(false, device, DownloadFilter(LocalIP), netmask, 0);
     UploadThread = new TPcapThread(false, device, UploadFilter(LocalIP), netmask, 1);
-    if (DownloadThread->OpenFailed || UploadThread->OpenFailed)
+    if (DownloadThread->OpenFailed || UploadThread->OpenFailed) {
         FatalStartupError(QStringLiteral("Keine ZUW-Netz Verbindung gefunden!"));
+        return;
+    }
+    for (TPcapThread *thread : {DownloadThread, UploadThread}) {
+        connect(thread, &TPcapThread::countingLost, this, [this](int direction) {
+            ShowBalloon(3, QStringLiteral("Zählung unterbrochen"),
+                        QStringLiteral("Der %1 kann seit einer Minute nicht mehr gezählt werden. "
+                                       "ZEPA-Monitor versucht es weiter.")
+                            .arg(direction == 0 ? QStringLiteral("Download") : QStringLiteral("Upload")));
+        });
+    }
 }
 
 void TFrmMonitor::FatalStartupError(const QString &text)

@@ -134,6 +134,10 @@ public:
     void WriteLogRecord(TDateTime dateTime, qint64 downloaded, qint64 uploaded);
     void AlarmAlarm(TDateTime triggerTime);
     void CatchUpDays();
+    // The counters belong to an earlier accounting day and today's 07:01 passed without a closing.
+    bool ClosingOverdue(TDateTime now) const;
+    void RunDailyClosing(TDateTime now);
+    void WriteDayRecords(qint64 days);
 
     // Limits
     void SetDownloaded(bool warn, qint64 value);

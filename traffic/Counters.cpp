@@ -46,7 +46,13 @@ void TFrmMonitor::AddTraffic(quint32 count, int direction)
 {
     if (!LoggedIn)
         return;
-    LastTransfer = DateTime::now();
+    // A closing missed while the computer slept comes first, so the new day's limits are judged on the
+    // new day's traffic only.
+    const TDateTime now = DateTime::now();
+    // The bytes came while logged in: they count for the new day whatever the re-login brings.
+    if (ClosingOverdue(now))
+        RunDailyClosing(now);
+    LastTransfer = now;
     WriteDateSetting("date", LastTransfer);
     if (direction == 0) {
         SetDownloaded(true, Downloaded + count);
@@ -76,21 +82,47 @@ void TFrmMonitor::WriteLogRecord(TDateTime dateTime, qint64 downloaded, qint64 u
     appendRecord(LogFileName, record.toLatin1());
 }
 
+namespace {
+
+qint64 accountingDay(TDateTime t)
+{
+    return qint64(std::trunc(t - 7.0 / 24.0));
+}
+
+// 07:01 of the calendar day of `t` has come.
+bool pastClosingTime(TDateTime t)
+{
+    const int hour = DateTime::hourOf(t);
+    return hour > 7 || (hour == 7 && DateTime::minuteOf(t) >= 1);
+}
+
+} // namespace
+
+bool TFrmMonitor::ClosingOverdue(TDateTime now) const
+{
+    return Alarm->tag() != qint64(DateTime::dateOf(now)) && pastClosingTime(now) &&
+           accountingDay(LastTransfer) < accountingDay(now);
+}
+
 void TFrmMonitor::AlarmAlarm(TDateTime triggerTime)
 {
-    if (DateTime::hourOf(triggerTime) != 7 || DateTime::minuteOf(triggerTime) != 1)
-        return;
+    const bool closingMinute = DateTime::hourOf(triggerTime) == 7 && DateTime::minuteOf(triggerTime) == 1;
     // The whole date: the day of the month alone would skip a closing a month later.
-    const qint64 day = qint64(DateTime::dateOf(triggerTime));
-    if (Alarm->tag() == day)
+    if (Alarm->tag() == qint64(DateTime::dateOf(triggerTime)))
         return;
-    Alarm->setTag(day);
+    if (closingMinute || ClosingOverdue(triggerTime))
+        RunDailyClosing(triggerTime);
+}
 
-    WriteLogRecord(LastTransfer, Downloaded, Uploaded);
+void TFrmMonitor::RunDailyClosing(TDateTime now)
+{
+    Alarm->setTag(qint64(DateTime::dateOf(now)));
+
+    WriteDayRecords(std::max<qint64>(1, accountingDay(now) - accountingDay(LastTransfer)));
     SetDownloaded(false, 0);
     SetUploaded(false, 0);
     // The closed day must not be written again by a later closing or the next start.
-    LastTransfer = triggerTime;
+    LastTransfer = now;
     WriteDateSetting("date", LastTransfer);
 
     if (!LoggedIn && !FrmSettings->boxAutoLogin->isChecked())
@@ -132,6 +164,13 @@ void TFrmMonitor::ReloginAfterClosing()
     }
 }
 
+void TFrmMonitor::WriteDayRecords(qint64 days)
+{
+    // One record per accounting day from the counters' own on; only the first carries the counts.
+    for (qint64 i = 0; i < days; ++i)
+        WriteLogRecord(LastTransfer + double(i), i == 0 ? Downloaded : 0, i == 0 ? Uploaded : 0);
+}
+
 void TFrmMonitor::CatchUpDays()
 {
     const TDateTime now = DateTime::now();
@@ -142,13 +181,14 @@ void TFrmMonitor::CatchUpDays()
     const qint64 n = qint64(std::trunc(nowShifted)) - qint64(std::trunc(lastShifted));
     if (n <= 0)
         return;
-    for (qint64 i = 0; i < n; ++i) {
-        WriteLogRecord(LastTransfer + double(i), Downloaded, Uploaded);
-        Downloaded = 0;
-        Uploaded = 0;
-    }
+    WriteDayRecords(n);
+    Downloaded = 0;
+    Uploaded = 0;
     WriteInt64Setting("downloaded", 0);
     WriteInt64Setting("uploaded", 0);
     LastTransfer = now;
     WriteDateSetting("date", LastTransfer);
+    // At or after 07:00 this was today's closing; 07:01 must not close the day just begun.
+    if (DateTime::hourOf(now) >= 7)
+        Alarm->setTag(qint64(DateTime::dateOf(now)));
 }

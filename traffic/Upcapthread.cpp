@@ -55,45 +55,64 @@ QByteArray UploadFilter(const QByteArray &localIp)
            " or 10.0 )";
 }
 
+namespace {
+
+std::atomic<int> reopenIntervalMs{TPcapThread::ReopenIntervalMs};
+std::atomic<int> lostNoticeMs{TPcapThread::LostNoticeMs};
+
+} // namespace
+
+void TPcapThread::setReopenTimesForTesting(int intervalMs, int noticeMs)
+{
+    reopenIntervalMs = intervalMs;
+    lostNoticeMs = noticeMs;
+}
+
 TPcapThread::TPcapThread(bool createSuspended, const QByteArray &device, const QByteArray &filter,
                          quint32 netmask, int direction)
+    : m_device(device), m_filter(filter), m_netmask(netmask)
 {
-    char errbuf[PCAP_ERRBUF_SIZE] = {};
-    if (device.startsWith("file://")) {
-        m_isFile = true;
-        PcapHandle = pcap_open_offline(device.mid(7).constData(), errbuf);
-    } else {
-        PcapHandle = pcap_create(device.constData(), errbuf);
-        // At least 34 bytes: the filter reads the addresses of packets already in the ring again.
-        if (PcapHandle &&
-            (pcap_set_snaplen(PcapHandle, SnapshotLength) != 0 || pcap_set_promisc(PcapHandle, 1) != 0 ||
-             pcap_set_timeout(PcapHandle, ReadTimeoutMs) != 0 || pcap_activate(PcapHandle) < 0)) {
-            pcap_close(PcapHandle);
-            PcapHandle = nullptr;
-        }
-    }
-    if (!PcapHandle) {
-        OpenFailed = true;
-        return;
-    }
-    bpf_program program = {};
-    if (pcap_compile(PcapHandle, &program, filter.constData(), 1, netmask) < 0) {
-        pcap_close(PcapHandle);
-        PcapHandle = nullptr;
-        OpenFailed = true;
-        return;
-    }
-    const int set = pcap_setfilter(PcapHandle, &program);
-    pcap_freecode(&program);
-    if (set < 0) {
-        pcap_close(PcapHandle);
-        PcapHandle = nullptr;
+    m_isFile = device.startsWith("file://");
+    if (!Open()) {
         OpenFailed = true;
         return;
     }
     Direction = direction;
     if (!createSuspended)
         start();
+}
+
+bool TPcapThread::Open()
+{
+    char errbuf[PCAP_ERRBUF_SIZE] = {};
+    pcap_t *handle = nullptr;
+    if (m_isFile) {
+        handle = pcap_open_offline(m_device.mid(7).constData(), errbuf);
+    } else {
+        handle = pcap_create(m_device.constData(), errbuf);
+        // At least 34 bytes: the filter reads the addresses of packets already in the ring again.
+        if (handle && (pcap_set_snaplen(handle, SnapshotLength) != 0 || pcap_set_promisc(handle, 1) != 0 ||
+                       pcap_set_timeout(handle, ReadTimeoutMs) != 0 || pcap_activate(handle) < 0)) {
+            pcap_close(handle);
+            handle = nullptr;
+        }
+    }
+    if (!handle)
+        return false;
+    bpf_program program = {};
+    if (pcap_compile(handle, &program, m_filter.constData(), 1, m_netmask) < 0) {
+        pcap_close(handle);
+        return false;
+    }
+    const int set = pcap_setfilter(handle, &program);
+    pcap_freecode(&program);
+    if (set < 0) {
+        pcap_close(handle);
+        return false;
+    }
+    std::lock_guard lock(m_handleLock);
+    PcapHandle = handle;
+    return true;
 }
 
 TPcapThread::~TPcapThread()
@@ -110,6 +129,7 @@ void TPcapThread::Stop()
 {
     m_stopRequested = true;
     requestInterruption();
+    std::lock_guard lock(m_handleLock);
     if (PcapHandle)
         pcap_breakloop(PcapHandle);
 }
@@ -153,29 +173,75 @@ void TPcapThread::DrainAfterStop()
         Count(header->len);
 }
 
+int TPcapThread::Capture()
+{
+    for (;;) {
+        pcap_pkthdr *header = nullptr;
+        const u_char *data = nullptr;
+        const int result = pcap_next_ex(PcapHandle, &header, &data);
+        if (result < 0)
+            return result;
+        if (m_stopRequested) {
+            // Counted all the same: the count has to match the kernel's to the byte.
+            if (result == 1)
+                Count(header->len);
+            return PCAP_ERROR_BREAK;
+        }
+        if (result == 1)
+            Count(header->len);
+    }
+}
+
+bool TPcapThread::Reopen()
+{
+    {
+        std::lock_guard lock(m_handleLock);
+        pcap_close(PcapHandle);
+        PcapHandle = nullptr;
+    }
+    int waited = 0;
+    bool noticed = false;
+    while (!m_stopRequested) {
+        for (int slept = 0; slept < reopenIntervalMs && !m_stopRequested; slept += 50)
+            QThread::msleep(50);
+        waited += reopenIntervalMs;
+        if (m_stopRequested)
+            break;
+        if (Open()) {
+            ++m_reopened;
+            return true;
+        }
+        if (!noticed && waited >= lostNoticeMs) {
+            noticed = true;
+            emit countingLost(Direction);
+        }
+    }
+    return false;
+}
+
 void TPcapThread::run()
 {
     if (OpenFailed)
         return;
     PendingBytes = 0;
     for (;;) {
-        pcap_pkthdr *header = nullptr;
-        const u_char *data = nullptr;
-        const int result = pcap_next_ex(PcapHandle, &header, &data);
-        if (result < 0)
-            break;
+        const int end = Capture();
         if (m_stopRequested) {
-            // Counted all the same: the count has to match the kernel's to the byte.
-            if (result == 1)
-                Count(header->len);
+            if (!m_isFile && PcapHandle)
+                DrainAfterStop();
             break;
         }
-        if (result == 0)
-            continue;
-        Count(header->len);
+        // Only a capture error (an interface gone over suspend, a replugged cable) reopens; the end of
+        // a capture file ends the thread.
+        if (end != PCAP_ERROR || m_isFile)
+            break;
+        if (PendingBytes != 0) {
+            ReportTraffic();
+            PendingBytes = 0;
+        }
+        if (!Reopen())
+            break;
     }
-    if (m_stopRequested && !m_isFile)
-        DrainAfterStop();
     if (PendingBytes != 0)
         ReportTraffic();
 }

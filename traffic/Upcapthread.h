@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QThread>
 #include <atomic>
+#include <mutex>
 
 struct pcap;
 
@@ -34,15 +35,34 @@ public:
     static constexpr quint32 BatchBytes = 100000;
     static constexpr int SnapshotLength = 64;
     static constexpr int ReadTimeoutMs = 500;
+    static constexpr int ReopenIntervalMs = 3000;
+    static constexpr int LostNoticeMs = 60000;
+
+    // Tests shorten the waits of the reopening.
+    static void setReopenTimesForTesting(int intervalMs, int noticeMs);
+    int reopenCount() const { return m_reopened; }
+
+signals:
+    // Counting in this direction has not come back for a minute after a capture error.
+    void countingLost(int direction);
 
 protected:
     void run() override;
 
 private:
+    bool Open();
+    int Capture();
+    bool Reopen();
     void ReportTraffic();
     void Count(quint32 wireLength);
     void DrainAfterStop();
 
+    QByteArray m_device;
+    QByteArray m_filter;
+    quint32 m_netmask = 0;
     bool m_isFile = false;
     std::atomic<bool> m_stopRequested{false};
+    std::atomic<int> m_reopened{0};
+    // Guards PcapHandle between the stop request and a reopening.
+    std::mutex m_handleLock;
 };

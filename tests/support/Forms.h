@@ -82,3 +82,14 @@ protected:
 private:
     QTemporaryDir m_home;
 };
+
+// Readable failure messages for Qt's texts.
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
+
+inline void PrintTo(const QByteArray &bytes, std::ostream *out)
+{
+    *out << '"' << bytes.toStdString() << '"';
+}
