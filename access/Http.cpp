@@ -30,8 +30,10 @@ long &stallSeconds()
 
 struct Exchange
 {
+    const Http::TransferOptions *options = nullptr;
     QByteArray body;
     bool overCap = false;
+    bool stopped = false;
 };
 
 // Each exchange collects its own body, so one started inside another never mixes with it.
@@ -39,14 +41,23 @@ size_t appendBody(char *data, size_t size, size_t count, void *user)
 {
     auto *exchange = static_cast<Exchange *>(user);
     const size_t bytes = size * count;
-    // The text ends at a zero byte within the block; the bodies are HTML or plain text.
-    const size_t text = qstrnlen(data, bytes);
-    if (exchange->body.size() + qsizetype(text) > Http::MaxBodyBytes) {
+    const size_t kept = exchange->options->text ? qstrnlen(data, bytes) : bytes;
+    if (exchange->body.size() + qsizetype(kept) > Http::MaxBodyBytes) {
         exchange->overCap = true;
         return 0;
     }
-    exchange->body.append(data, qsizetype(text));
+    exchange->body.append(data, qsizetype(kept));
     return bytes;
+}
+
+int onProgress(void *user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
+{
+    auto *exchange = static_cast<Exchange *>(user);
+    if (exchange->options->progress && !exchange->options->progress()) {
+        exchange->stopped = true;
+        return 1;
+    }
+    return 0;
 }
 
 bool setAll(CURL *curl, const QByteArray &url, const QByteArray *postBody, Exchange *exchange,
@@ -64,6 +75,9 @@ bool setAll(CURL *curl, const QByteArray &url, const QByteArray *postBody, Excha
         ok = ok && curl_easy_setopt(curl, CURLOPT_CAINFO, ca.constData()) == CURLE_OK;
     ok = ok && curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendBody) == CURLE_OK;
     ok = ok && curl_easy_setopt(curl, CURLOPT_WRITEDATA, exchange) == CURLE_OK;
+    ok = ok && curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onProgress) == CURLE_OK;
+    ok = ok && curl_easy_setopt(curl, CURLOPT_XFERINFODATA, exchange) == CURLE_OK;
+    ok = ok && curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L) == CURLE_OK;
     ok = ok && curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer) == CURLE_OK;
     ok = ok && curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L) == CURLE_OK;
     // Without limits a server that accepts and never answers would hang every later exchange.
@@ -119,9 +133,11 @@ QByteArray formEncode(const QByteArray &value)
 
 } // namespace Http
 
-HttpResult HttpRequest(const QByteArray &url, const QByteArray *postBody)
+namespace Http {
+
+TransferResult Transfer(const QByteArray &url, const QByteArray *postBody, const TransferOptions &options)
 {
-    HttpResult result;
+    TransferResult result;
     CURL *curl = curl_easy_init();
     if (!curl)
         return result;
@@ -132,6 +148,7 @@ HttpResult HttpRequest(const QByteArray &url, const QByteArray *postBody)
     }
 
     Exchange exchange;
+    exchange.options = &options;
     char errorBuffer[CURL_ERROR_SIZE] = {};
     curl_slist *routes = nullptr;
     for (const QByteArray &entry : connectTo())
@@ -178,7 +195,8 @@ HttpResult HttpRequest(const QByteArray &url, const QByteArray *postBody)
     curl_easy_cleanup(curl);
     curl_slist_free_all(routes);
 
-    LoginAnswer = exchange.body;
+    result.body = std::move(exchange.body);
+    result.stopped = exchange.stopped;
     if (aborted) {
         result.outcome = HttpOutcome::Failed;
         result.error = "Abgebrochen: ZEPA-Monitor wird beendet.";
@@ -192,6 +210,17 @@ HttpResult HttpRequest(const QByteArray &url, const QByteArray *postBody)
         result.error = errorBuffer[0] ? QByteArray(errorBuffer) : QByteArray(curl_easy_strerror(code));
     }
     return result;
+}
+
+} // namespace Http
+
+HttpResult HttpRequest(const QByteArray &url, const QByteArray *postBody)
+{
+    static const Http::TransferOptions text;
+    Http::TransferResult transfer = Http::Transfer(url, postBody, text);
+    if (transfer.outcome != HttpOutcome::NotStarted)
+        LoginAnswer = std::move(transfer.body);
+    return {transfer.outcome, transfer.error};
 }
 
 QByteArray HtmlToText(const QByteArray &html)

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QList>
 
+#include <functional>
+
 // One text exchange with a web server, synchronous for its caller; pending GUI events are processed
 // while it runs, so handlers (and further exchanges) can run inside it.
 enum class HttpOutcome
@@ -21,6 +23,30 @@ struct HttpResult
 
 // GET without a body, POST with one. The body that arrived becomes LoginAnswer when the exchange ends.
 HttpResult HttpRequest(const QByteArray &url, const QByteArray *postBody = nullptr);
+
+namespace Http {
+
+// A transfer into memory with the exchange's limits and event pump; the chart uses it directly.
+struct TransferOptions
+{
+    // Text bodies end at a zero byte within a block; images keep every byte.
+    bool text = true;
+    // Called at each of libcurl's progress calls; false stops the transfer.
+    std::function<bool()> progress;
+};
+
+struct TransferResult
+{
+    HttpOutcome outcome = HttpOutcome::NotStarted;
+    QByteArray body;
+    QByteArray error;
+    // Stopped by the progress function.
+    bool stopped = false;
+};
+
+TransferResult Transfer(const QByteArray &url, const QByteArray *postBody, const TransferOptions &options);
+
+} // namespace Http
 
 namespace Http {
 

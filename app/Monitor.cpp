@@ -510,8 +510,7 @@ void TFrmMonitor::FormClose(QCloseEvent *event)
 
 void TFrmMonitor::miStatisticClick()
 {
-    FrmStatistic->show();
-    FrmStatistic->LoadStatistic();
+    FrmStatistic->ShowAndLoad();
 }
 
 void TFrmMonitor::miRZTextClick()

@@ -1,7 +1,11 @@
 #include "notices/Rztext.h"
 
+#include "access/Http.h"
+#include "app/Application.h"
 #include "app/Monitor.h"
+#include "app/SaveDialog.h"
 #include "app/Text.h"
+#include "campus/Campus.h"
 #include "settings/Settings.h"
 #include "settings/Store.h"
 
@@ -9,6 +13,7 @@
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QShortcut>
 #include <QShowEvent>
 #include <QTimer>
@@ -78,8 +83,21 @@ TFrmRZText::TFrmRZText() : QWidget(nullptr)
 
 QByteArray TFrmRZText::FetchNotice()
 {
-    // The notice page is fetched once the campus exchanges exist; until then nothing starts.
+    // Disabled while the exchange pumps events, so this window cannot start a second fetch.
+    setEnabled(false);
+    btnReload->setEnabled(false);
+    btnSave->setEnabled(false);
+    btnClose->setEnabled(false);
     NoticeText.clear();
+    const HttpResult result = HttpRequest(Campus::NoticeURL);
+    if (result.outcome == HttpOutcome::Completed)
+        NoticeText = LoginAnswer;
+    else if (result.outcome == HttpOutcome::Failed)
+        NoticeText = "Fehler:\n\n" + result.error;
+    btnClose->setEnabled(true);
+    btnSave->setEnabled(true);
+    btnReload->setEnabled(true);
+    setEnabled(true);
     return NoticeText;
 }
 
@@ -150,7 +168,15 @@ void TFrmRZText::btnReloadClick()
 
 void TFrmRZText::btnSaveClick()
 {
-    // Saving comes with the notice window's own work.
+    const QString path = AskSaveFileName(this, QStringLiteral("Text Datei (*.txt)"), QStringLiteral("txt"));
+    if (path.isEmpty())
+        return;
+    // The desktop's encoding, the lines as shown.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(eText->toPlainText().toUtf8() + '\n') < 0 ||
+        !file.commit())
+        Application::showException(QStringLiteral("Die Datei »%1« konnte nicht gespeichert werden: %2")
+                                       .arg(path, file.errorString()));
 }
 
 void TFrmRZText::btnCloseClick()

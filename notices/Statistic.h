@@ -29,9 +29,22 @@ public:
     QByteArray ChartStream;
 
     void LoadStatistic();
+    bool DownloadChart(const QByteArray &address);
+    // The tray item: while a fetch runs it only shows the window.
+    void ShowAndLoad();
+    bool Fetching() const { return m_fetching; }
+    // The bytes of the chart shown, saved unchanged (Qt reads GIF but cannot write it).
+    QByteArray ChartBytes() const { return m_chartBytes; }
     void comModeChange();
     void btnReloadClick();
     void btnSaveClick();
     void btnCloseClick();
     void StopTimers();
+
+private:
+    bool m_fetching = false;
+    QByteArray m_chartBytes;
 };
+
+// The statistics address with its "Mode" parameter replaced by `mode` (none when empty).
+QByteArray EditStatisticAddress(QByteArray address, const QByteArray &mode);
