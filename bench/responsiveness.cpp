@@ -101,7 +101,8 @@ int main(int argc, char **argv)
     Http::setCaFileForTesting(ca);
     Http::setConnectToForTesting({route});
 
-    std::printf("%-34s %10s %12s %13s\n", "10 ms timer on the GUI thread", "run [ms]", "max gap [ms]", "ticks came");
+    std::printf("%-34s %10s %12s %13s\n", "10 ms timer on the GUI thread", "run [ms]", "max gap [ms]",
+                "ticks came");
     print("idle (3 s local loop)", measure([] {
               QEventLoop loop;
               QTimer::singleShot(3000, &loop, &QEventLoop::quit);

@@ -7,11 +7,8 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 
-jobs=$(nproc)
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$jobs"
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZEPA_SANITIZE=ON >/dev/null
-cmake --build build-asan -j "$jobs"
+bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DZEPA_SANITIZE=ON
 
 status=0
 echo "== Alle Tests (unit, component, e2e) =="
