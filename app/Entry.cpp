@@ -129,12 +129,7 @@ int RunProgram(int argc, char **argv)
                                           "Einstellungen.")
                                .arg(store.movedAsidePath()));
         }
-        CreateForm(FrmMonitor);
-        CreateForm(FrmSettings);
-        CreateForm(FrmLogin);
-        CreateForm(FrmRZText);
-        CreateForm(FrmShutdown);
-        CreateForm(FrmStatistic);
+        CreateForms();
         // After a fatal start-up error nothing goes over the network any more.
         if (!FrmMonitor->StartupFailed() && !app.terminationRequested()) {
             FrmMonitor->SetFormsReady();
@@ -150,6 +145,23 @@ int RunProgram(int argc, char **argv)
         Application::showException(QString());
     }
 
+    EndForms();
+    return 0;
+}
+
+void CreateForms()
+{
+    // The order every other part relies on; a form that throws leaves the ones after it uncreated.
+    FrmMonitor = new TFrmMonitor();
+    FrmSettings = new TFrmSettings();
+    FrmLogin = new TFrmLogin();
+    FrmRZText = new TFrmRZText();
+    FrmShutdown = new TFrmShutdown();
+    FrmStatistic = new TFrmStatistic();
+}
+
+void EndForms()
+{
     if (FrmMonitor)
         FrmMonitor->FormDestroy();
     delete FrmStatistic;
@@ -164,5 +176,4 @@ int RunProgram(int argc, char **argv)
     FrmLogin = nullptr;
     FrmSettings = nullptr;
     FrmMonitor = nullptr;
-    return 0;
 }

@@ -24,5 +24,9 @@ QByteArray CommandLine(int argc, char **argv);
 // was carried out; beeps and explains the switches when there is none. Returns 0.
 int ForwardCommand(Instance &window, QByteArray &commandLine);
 
+// The six forms in their order; the exit sequence once, then the forms go.
+void CreateForms();
+void EndForms();
+
 // The whole program: returns the exit code, 0 on every path.
 int RunProgram(int argc, char **argv);

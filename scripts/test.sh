@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 bash scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DZEPA_SANITIZE=ON
+ZEPA_TARGET=zepa_checks bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DZEPA_SANITIZE=ON
 
 status=0
 echo "== Alle Tests (unit, component, e2e) =="

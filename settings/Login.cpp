@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 
-TFrmLogin::TFrmLogin() : QDialog(nullptr)
+TFrmLogin::TFrmLogin() : FormDialog(nullptr)
 {
     setObjectName(QStringLiteral("FrmLogin"));
     setWindowTitle(QStringLiteral("ZEPA Login"));
@@ -60,25 +60,6 @@ void TFrmLogin::btnOKClick()
     FrmSettings->editLoginID->setText(editLoginID->text());
     FrmSettings->editPassword->setText(editPassword->text());
     FrmSettings->btnOKClick();
-}
-
-void TFrmLogin::showEvent(QShowEvent *event)
-{
-    QDialog::showEvent(event);
-    if (!event->spontaneous())
-        FormShow();
-}
-
-void TFrmLogin::hideEvent(QHideEvent *event)
-{
-    QDialog::hideEvent(event);
-    if (!event->spontaneous())
-        FormHide();
-}
-
-void TFrmLogin::reject()
-{
-    done(2);
 }
 
 void TFrmLogin::FormShow()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "app/FormDialog.h"
 
 class QCheckBox;
 class QLabel;
@@ -8,7 +8,7 @@ class QLineEdit;
 class QPushButton;
 
 // Asks for the login ID and password when a login is due and no password is stored.
-class TFrmLogin : public QDialog
+class TFrmLogin : public FormDialog
 {
     Q_OBJECT
 public:
@@ -25,11 +25,6 @@ public:
     void btnOKClick();
 
 protected:
-    void showEvent(QShowEvent *event) override;
-    void hideEvent(QHideEvent *event) override;
-    void reject() override;
-
-private:
-    void FormShow();
-    void FormHide();
+    void FormShow() override;
+    void FormHide() override;
 };

@@ -28,7 +28,7 @@ QLineEdit *NewCredentialEdit(QWidget *parent, const char *name, bool masked)
     return edit;
 }
 
-TFrmSettings::TFrmSettings() : QDialog(nullptr)
+TFrmSettings::TFrmSettings() : FormDialog(nullptr)
 {
     setObjectName(QStringLiteral("FrmSettings"));
     setWindowTitle(QStringLiteral("Einstellungen"));
@@ -118,25 +118,6 @@ void TFrmSettings::btnOKClick()
 void TFrmSettings::ApplyAtStart()
 {
     FrmMonitor->ApplySettings(true);
-}
-
-void TFrmSettings::showEvent(QShowEvent *event)
-{
-    QDialog::showEvent(event);
-    if (!event->spontaneous())
-        FormShow();
-}
-
-void TFrmSettings::hideEvent(QHideEvent *event)
-{
-    QDialog::hideEvent(event);
-    if (!event->spontaneous())
-        FormHide();
-}
-
-void TFrmSettings::reject()
-{
-    done(2);
 }
 
 void TFrmSettings::FormShow()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDialog>
+#include "app/FormDialog.h"
 #include <QValidator>
 
 class QCheckBox;
@@ -20,7 +20,7 @@ public:
 QLineEdit *NewCredentialEdit(QWidget *parent, const char *name, bool masked);
 
 // The settings dialog; its controls are the settings in memory.
-class TFrmSettings : public QDialog
+class TFrmSettings : public FormDialog
 {
     Q_OBJECT
 public:
@@ -44,11 +44,6 @@ public:
     void ApplyAtStart();
 
 protected:
-    void showEvent(QShowEvent *event) override;
-    void hideEvent(QHideEvent *event) override;
-    void reject() override;
-
-private:
-    void FormShow();
-    void FormHide();
+    void FormShow() override;
+    void FormHide() override;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/Application.h"
+#include "app/Entry.h"
 #include "app/Monitor.h"
 #include "notices/Rztext.h"
 #include "notices/Statistic.h"
@@ -44,32 +45,11 @@ protected:
         Registry::resetForTesting();
     }
 
-    void CreateForms()
-    {
-        FrmMonitor = new TFrmMonitor();
-        FrmSettings = new TFrmSettings();
-        FrmLogin = new TFrmLogin();
-        FrmRZText = new TFrmRZText();
-        FrmShutdown = new TFrmShutdown();
-        FrmStatistic = new TFrmStatistic();
-    }
+    void CreateForms() { ::CreateForms(); }
 
     void DestroyForms()
     {
-        if (FrmMonitor)
-            FrmMonitor->FormDestroy();
-        delete FrmStatistic;
-        delete FrmShutdown;
-        delete FrmRZText;
-        delete FrmLogin;
-        delete FrmSettings;
-        delete FrmMonitor;
-        FrmStatistic = nullptr;
-        FrmShutdown = nullptr;
-        FrmRZText = nullptr;
-        FrmLogin = nullptr;
-        FrmSettings = nullptr;
-        FrmMonitor = nullptr;
+        EndForms();
         Application::get()->resetForTesting();
     }
 
