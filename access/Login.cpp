@@ -13,17 +13,21 @@
 #include <QThread>
 #include <QTimer>
 
-namespace {
+void TFrmMonitor::FollowKeepAliveSetting()
+{
+    if (FrmSettings->boxKeepAlive->isChecked())
+        tKeepAlive->start();
+    else
+        tKeepAlive->stop();
+}
 
-void restartIfRunning(QTimer *timer)
+void TFrmMonitor::RestartIfRunning(QTimer *timer)
 {
     if (timer->isActive()) {
         timer->stop();
         timer->start();
     }
 }
-
-} // namespace
 
 bool TFrmMonitor::BeginAccess()
 {
@@ -156,10 +160,7 @@ TFrmMonitor::AccessResult TFrmMonitor::LogInOut()
         } else {
             SetLoggedIn(false);
             ShowBalloon(1, QStringLiteral("Logout erfolgreich"), QStringLiteral("Sie sind jetzt offline."));
-            if (FrmSettings->boxKeepAlive->isChecked())
-                tKeepAlive->start();
-            else
-                tKeepAlive->stop();
+            FollowKeepAliveSetting();
             outcome.succeeded = true;
         }
         EndAccess();
@@ -184,13 +185,10 @@ TFrmMonitor::AccessResult TFrmMonitor::LogInOut()
         QThread::msleep(1500);
         if (IsOnline()) {
             SetLoggedIn(true);
-            restartIfRunning(tDisconnected);
+            RestartIfRunning(tDisconnected);
             ShowBalloon(1, QStringLiteral("Login erfolgreich"), QStringLiteral("Sie sind jetzt online."));
             // Staying online means watching the connection from now on.
-            if (FrmSettings->boxKeepAlive->isChecked())
-                tKeepAlive->start();
-            else
-                tKeepAlive->stop();
+            FollowKeepAliveSetting();
             outcome.succeeded = true;
         } else {
             ShowBalloon(3, QStringLiteral("Login Fehler"), QStringLiteral("Login-Server interner Fehler."));

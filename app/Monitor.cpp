@@ -357,23 +357,15 @@ void TFrmMonitor::Dispatch(quint32 message, quintptr wParam, qintptr lParam)
         switch (wParam) {
         case 0:
             if (!LoggedIn) {
+                // A successful login has set the keep-alive timer as the setting says, as for the tray item.
                 const AccessResult login = LogInOut();
-                // After a successful login the keep-alive timer follows the setting, as for the tray item.
-                if (login.ran) {
-                    if (login.succeeded && FrmSettings->boxKeepAlive->isChecked())
-                        tKeepAlive->start();
-                    else
-                        tKeepAlive->stop();
-                }
+                if (login.ran && !login.succeeded)
+                    tKeepAlive->stop();
             }
             break;
         case 1:
-            if (LoggedIn && LogInOut().ran) {
-                if (FrmSettings->boxKeepAlive->isChecked())
-                    tKeepAlive->start();
-                else
-                    tKeepAlive->stop();
-            }
+            if (LoggedIn && LogInOut().ran)
+                FollowKeepAliveSetting();
             break;
         case 2:
             if (lParam != 0)

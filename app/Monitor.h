@@ -157,6 +157,11 @@ public:
     void EndAccess();
     bool AccessBusy() const { return m_accessBusy; }
 
+    // tKeepAlive runs exactly when "Bleib ständig online" is ticked.
+    void FollowKeepAliveSetting();
+    // Stop and start, so that the full interval begins again; a stopped timer stays stopped.
+    static void RestartIfRunning(QTimer *timer);
+
     // Connection watch
     bool IsOnline();
     QByteArray GetExternalIP();

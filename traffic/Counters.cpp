@@ -17,14 +17,6 @@
 
 namespace {
 
-void restartIfRunning(QTimer *timer)
-{
-    if (timer->isActive()) {
-        timer->stop();
-        timer->start();
-    }
-}
-
 // One append per record; a short write is cut back off so that no half record stays behind.
 void appendRecord(const QString &path, const QByteArray &record)
 {
@@ -56,8 +48,8 @@ void TFrmMonitor::AddTraffic(quint32 count, int direction)
     WriteDateSetting("date", LastTransfer);
     if (direction == 0) {
         SetDownloaded(true, Downloaded + count);
-        restartIfRunning(tKeepAlive);
-        restartIfRunning(tDisconnected);
+        RestartIfRunning(tKeepAlive);
+        RestartIfRunning(tDisconnected);
     } else {
         SetUploaded(true, Uploaded + count);
     }
@@ -150,11 +142,8 @@ void TFrmMonitor::ReloginAfterClosing()
             return;
         }
         SetLoggedIn(true);
-        restartIfRunning(tDisconnected);
-        if (FrmSettings->boxKeepAlive->isChecked())
-            tKeepAlive->start();
-        else
-            tKeepAlive->stop();
+        RestartIfRunning(tDisconnected);
+        FollowKeepAliveSetting();
         ShowBalloon(1, QStringLiteral("Login erfolgreich"), QStringLiteral("Sie sind jetzt wieder online."));
     } else if (result == 2) {
         ShowBalloon(3, QStringLiteral("Login Fehler"),
