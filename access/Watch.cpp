@@ -5,9 +5,7 @@
 #include "app/Text.h"
 #include "campus/Campus.h"
 #include "platform/Echo.h"
-#include "settings/Settings.h"
 
-#include <QCheckBox>
 #include <QTimer>
 
 bool TFrmMonitor::IsOnline()
@@ -60,8 +58,8 @@ void TFrmMonitor::CheckConnection()
                         QStringLiteral("Bitte manuell wieder einloggen."));
         }
         // After a re-login the connection stays watched when the user wants to stay online.
-        if (online && FrmSettings->boxKeepAlive->isChecked())
-            tKeepAlive->start();
+        if (online)
+            FollowKeepAliveSetting();
     }
     SetLoggedIn(online);
     EndAccess();
