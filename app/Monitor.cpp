@@ -147,7 +147,6 @@ void TFrmMonitor::BuildForm()
     Alarm = new DailyAlarm(this);
     Alarm->setObjectName(QStringLiteral("Alarm"));
     connect(Alarm, &DailyAlarm::alarm, this, &TFrmMonitor::AlarmAlarm);
-    Alarm->setActive(true);
 
     BuildTrayMenu();
     Tray = new TrayIcon(this);
@@ -302,6 +301,9 @@ void TFrmMonitor::FatalStartupError(const QString &text)
 void TFrmMonitor::SetFormsReady()
 {
     m_formsReady = true;
+    // Checked from here on only: a closing with its re-login needs the settings dialog, and a fatal
+    // start-up message must not let it run meanwhile.
+    Alarm->setActive(true);
     if (Instance *instance = Application::get() ? Application::get()->instance() : nullptr)
         instance->setHolding(false);
 }

@@ -130,7 +130,9 @@ TEST_F(MonitorTest, CommandsWaitForAllFormsAndStopAtExit)
     FrmMonitor->Dispatch(WM_MONITOR_COMMAND, 2, 1);
     FrmMonitor->Dispatch(WM_TRAY_NOTIFY, 1, Tray::WM_LBUTTONDBLCLK);
     EXPECT_FALSE(FrmMonitor->isVisible());
+    EXPECT_FALSE(FrmMonitor->Alarm->isActive());
     FrmMonitor->SetFormsReady();
+    EXPECT_TRUE(FrmMonitor->Alarm->isActive());
     FrmMonitor->Dispatch(WM_MONITOR_COMMAND, 2, 1);
     EXPECT_TRUE(FrmMonitor->isVisible());
     FrmMonitor->Dispatch(WM_MONITOR_COMMAND, 2, 0);
