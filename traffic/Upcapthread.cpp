@@ -91,8 +91,11 @@ bool TPcapThread::Open()
     } else {
         handle = pcap_create(m_device.constData(), errbuf);
         // At least 34 bytes: the filter reads the addresses of packets already in the ring again.
+        // A ring larger than the default 2 MB rides out the hand-overs at gigabit rates without losing
+        // packets.
         if (handle && (pcap_set_snaplen(handle, SnapshotLength) != 0 || pcap_set_promisc(handle, 1) != 0 ||
-                       pcap_set_timeout(handle, ReadTimeoutMs) != 0 || pcap_activate(handle) < 0)) {
+                       pcap_set_timeout(handle, ReadTimeoutMs) != 0 ||
+                       pcap_set_buffer_size(handle, RingBytes) != 0 || pcap_activate(handle) < 0)) {
             pcap_close(handle);
             handle = nullptr;
         }

@@ -35,6 +35,7 @@ public:
     static constexpr quint32 BatchBytes = 100000;
     static constexpr int SnapshotLength = 64;
     static constexpr int ReadTimeoutMs = 500;
+    static constexpr int RingBytes = 16 * 1024 * 1024;
     static constexpr int ReopenIntervalMs = 3000;
     static constexpr int LostNoticeMs = 60000;
 
