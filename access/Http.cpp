@@ -202,7 +202,8 @@ TransferResult Transfer(const QByteArray &url, const QByteArray *postBody, const
         result.error = "Abgebrochen: ZEPA-Monitor wird beendet.";
     } else if (exchange.overCap) {
         result.outcome = HttpOutcome::Failed;
-        result.error = "Die Antwort des Servers ist zu groß (mehr als 4 MiB) und wurde verworfen.";
+        // Windows-1252, as every text that ends up in LoginMessage.
+        result.error = "Die Antwort des Servers ist zu gro\xdf (mehr als 4 MiB) und wurde verworfen.";
     } else if (code == CURLE_OK) {
         result.outcome = HttpOutcome::Completed;
     } else {
