@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QSaveFile>
 #include <QShortcut>
 
@@ -211,6 +212,19 @@ bool TFrmStatistic::DownloadChart(const QByteArray &address)
     imStatistic->resize(image.size());
     resize(imStatistic->width() + 17, imStatistic->height() + 83);
     return true;
+}
+
+void TFrmStatistic::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    if (!btnClose)
+        return;
+    // The buttons keep to the bottom edge (OK also to the right one): the window takes the chart's
+    // size, and a chart smaller than the design would hide them otherwise.
+    const int top = height() - 33;
+    btnReload->move(btnReload->x(), top);
+    btnSave->move(btnSave->x(), top);
+    btnClose->move(width() - 108, top);
 }
 
 void TFrmStatistic::comModeChange()

@@ -41,6 +41,9 @@ public:
     void btnCloseClick();
     void StopTimers();
 
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
 private:
     bool m_fetching = false;
     QByteArray m_chartBytes;
