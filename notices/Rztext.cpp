@@ -2,6 +2,7 @@
 
 #include "access/Http.h"
 #include "app/Application.h"
+#include "app/FormDialog.h"
 #include "app/Monitor.h"
 #include "app/SaveDialog.h"
 #include "app/Text.h"
@@ -40,6 +41,7 @@ TFrmRZText::TFrmRZText() : QWidget(nullptr)
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
     resize(588, 427);
+    CentreOnScreen(this);
 
     eText = new QPlainTextEdit(this);
     eText->setObjectName(QStringLiteral("eText"));

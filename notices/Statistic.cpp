@@ -2,6 +2,7 @@
 
 #include "access/Http.h"
 #include "app/Application.h"
+#include "app/FormDialog.h"
 #include "app/Monitor.h"
 #include "app/SaveDialog.h"
 #include "app/Text.h"
@@ -27,6 +28,7 @@ TFrmStatistic::TFrmStatistic() : QWidget(nullptr)
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
     resize(612, 355);
+    CentreOnScreen(this);
 
     Image1 = new QLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));

@@ -23,8 +23,11 @@ QLineEdit *NewCredentialEdit(QWidget *parent, const char *name, bool masked)
     edit->setObjectName(QLatin1String(name));
     edit->setMaxLength(8);
     edit->setValidator(new Cp1252Validator(edit));
-    if (masked)
+    if (masked) {
         edit->setEchoMode(QLineEdit::Password);
+        // Asterisks: eight of the style's round marks do not fit the narrow field.
+        edit->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
+    }
     return edit;
 }
 

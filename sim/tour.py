@@ -104,6 +104,61 @@ class Tour:
         self.desktop.click_tray(button=3)
         time.sleep(1.5)
 
+    def tooltip(self):
+        tip = harness.tray_tooltip_now(self.desktop)
+        say("  Tooltip: " + " | ".join(tip.split("\n")))
+        time.sleep(0.3)
+
+    def about(self):
+        harness.choose_tray_item(self.desktop, self.program.proc.pid, "Über")
+        alert = self.desktop.wait_accessible(role="alert")[0]
+        text = "\n".join(node["name"] for node in harness.find_accessible(alert, role="label"))
+        for line in text.split("\n"):
+            if "IP:" in line:
+                say(f"  {line}")
+        time.sleep(0.5)
+
+    def close_box(self):
+        self.desktop.key("Return")
+        harness.wait_for(lambda: not harness.find_accessible(self.desktop.accessible_tree(), role="alert"),
+                         what="the box to close")
+
+    def notice(self):
+        harness.choose_tray_item(self.desktop, self.program.proc.pid, "RZ Mitteilung")
+        window = self.desktop.wait_window(r"^RZ Mitteilung \(RZText\)", pid=self.program.proc.pid)
+        harness.wait_for(lambda: any((n.get("text") or "").startswith(" RZTEXT") for n in harness.find_accessible(
+            self.desktop.accessible_tree(), role="text")), what="the notice in its window")
+        time.sleep(0.5)
+        return window
+
+    def statistic(self, two_weeks=False):
+        pid = self.program.proc.pid
+        before = len(self.campus.requests("statistic"))
+        if two_weeks:
+            harness.click_accessible(self.desktop, "^Umsatzstatistik$", "combo box")
+            time.sleep(0.5)
+            self.desktop.key("Down", "Return")
+        else:
+            harness.choose_tray_item(self.desktop, pid, "Umsatzstatistik")
+        self.desktop.wait_window("^Umsatzstatistik$", pid=pid)
+
+        def chart_shown():
+            # The chart is hidden while a fetch runs and shown once it has arrived.
+            for window in harness.find_accessible(self.desktop.accessible_tree(), name="^Umsatzstatistik$"):
+                for image in harness.find_accessible(window, role="image"):
+                    if image["extents"][2] > 16 and "showing" in image["states"]:
+                        return True
+            return False
+        harness.wait_for(lambda: len(self.campus.requests("statistic")) > before and chart_shown(), timeout=20,
+                         what="the chart")
+        time.sleep(0.5)
+        say(f"  Statistikserver gefragt: {self.campus.requests('statistic')[-1]['query']}")
+
+    def close_window(self, title):
+        windows = self.program.windows(name=title)
+        if windows:
+            self.desktop.key("Escape", window=windows[0])
+
     def run_xvfb(self):
         os.makedirs(self.out, exist_ok=True)
         say(f"Kein Bildschirm: Rundgang unter Xvfb, Bildschirmfotos nach {self.out}")
@@ -112,6 +167,11 @@ class Tour:
         self.step("Start", lambda: self.screenshot("start"))
         self.step("Login mit einem zweiten Start: zepa-monitor /LOGIN", self.login)
         self.screenshot("login")
+        self.step("Öffentliche Adresse im Tooltip des Tray-Symbols", self.tooltip)
+        self.screenshot("tooltip")
+        self.step("Über-Fenster aus dem Menü des Tray-Symbols", self.about)
+        self.screenshot("about")
+        self.step("Über-Fenster schließen", self.close_box)
         self.step("Download von außerhalb (30 MB) und vom Campus (20 MB), Upload nach außen (5 MB)", self.traffic)
         self.screenshot("traffic")
         self.step("Fenster zeigen: zepa-monitor /SHOW", self.show)
@@ -120,6 +180,14 @@ class Tour:
         self.screenshot("menu")
         self.desktop.key("Escape")
         self.step("Zähler", self.counters)
+        self.step("RZ Mitteilung aus dem Menü des Tray-Symbols", self.notice)
+        self.screenshot("notice")
+        self.close_window(r"^RZ Mitteilung")
+        self.step("Umsatzstatistik der letzten 24 Stunden aus dem Menü des Tray-Symbols", self.statistic)
+        self.screenshot("statistic-24h")
+        self.step("Umsatzstatistik der letzten 2 Wochen", lambda: self.statistic(two_weeks=True))
+        self.screenshot("statistic-2w")
+        self.close_window("^Umsatzstatistik$")
         say("Rundgang zu Ende")
 
     def run_display(self):

@@ -779,3 +779,295 @@ def artifacts_dir(test_id):
     path = os.path.join(ARTIFACTS, re.sub(r"[^A-Za-z0-9_.-]", "_", test_id))
     os.makedirs(path, exist_ok=True)
     return path
+
+
+# --- menus by OCR, balloons as they come, a logind stand-in -------------------------------------
+
+
+def ocr_words(desktop, window=None, lang="deu"):
+    """The words tesseract reads in a window (or on the screen) as (word, x, y, width, height) in
+    screen coordinates, so that a scenario can click what a menu shows."""
+    shot = os.path.join(desktop.dir, f"ocr-{time.monotonic_ns()}.png")
+    desktop.screenshot(shot, window)
+    big = shot + ".big.png"
+    subprocess.run(["convert", shot, "-resize", "300%", "-colorspace", "Gray", big], check=True)
+    tsv = subprocess.run(["tesseract", big, "-", "-l", lang, "tsv"], capture_output=True, text=True).stdout
+    os.unlink(shot)
+    os.unlink(big)
+    left, top = desktop.geometry(window)[:2] if window else (0, 0)
+    words = []
+    for line in tsv.splitlines()[1:]:
+        field = line.split("\t")
+        if len(field) == 12 and field[0] == "5" and field[11].strip():
+            x, y, w, h = (int(v) // 3 for v in field[6:10])
+            words.append((field[11].strip(), left + x, top + y, w, h))
+    return words
+
+
+def click_menu_item(desktop, word, pid=None, timeout=10):
+    """Clicks the middle of the first word in pid's open popups that equals word (a submenu's
+    caption opens the submenu). Returns the popup that held it."""
+    def find():
+        for popup in desktop.popups(pid):
+            for text, x, y, w, h in ocr_words(desktop, popup):
+                if text == word:
+                    return popup, x + w // 2, y + h // 2
+        return None
+    popup, x, y = wait_for(find, timeout=timeout, interval=0.3, what=f"a menu item {word!r}")
+    desktop.click(x, y)
+    return popup
+
+
+_BALLOON_LISTENER = r"""
+import json, sys
+import gi
+gi.require_version("Atspi", "2.0")
+from gi.repository import Atspi
+
+def on_showing(event):
+    # A balloon is a filler with an icon, the title label, a close button and the text label; it is
+    # complete when its last label shows.
+    if not event.detail1:
+        return
+    try:
+        node = event.source
+        if node.get_role_name() != "label":
+            return
+        parent = node.get_parent()
+        children = [parent.get_child_at_index(i) for i in range(parent.get_child_count())]
+        labels = [c for c in children if c.get_role_name() == "label"]
+        if len(labels) != 2 or not any(c.get_role_name() == "push button" for c in children):
+            return
+        if node.get_index_in_parent() != labels[1].get_index_in_parent():
+            return
+        print(json.dumps([labels[0].get_name(), labels[1].get_name()]), flush=True)
+    except Exception:
+        pass
+
+listener = Atspi.EventListener.new(on_showing)
+listener.register("object:state-changed:showing")
+print(json.dumps("ready"), flush=True)
+Atspi.event_main()
+"""
+
+
+class BalloonWatch:
+    """Every balloon shown on the desktop from now on, in order, as (title, text). Read from the
+    accessibility bus's events, so a balloon that the next one replaces at once is still seen."""
+
+    def __init__(self, desktop):
+        env = desktop.env()
+        env["XDG_RUNTIME_DIR"] = desktop.runtime
+        self.path = os.path.join(desktop.dir, f"balloons-{time.monotonic_ns()}.jsonl")
+        with open(self.path, "wb") as out:
+            self.proc = subprocess.Popen(["/usr/bin/python3", "-c", _BALLOON_LISTENER], env=env, stdout=out,
+                                         stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
+                                         preexec_fn=_die_with_parent)
+        register(self)
+        wait_for(lambda: self._lines()[:1] == ["ready"], timeout=30, what="the balloon listener")
+
+    def _lines(self):
+        with open(self.path) as f:
+            return [json.loads(line) for line in f if line.endswith("\n")]
+
+    def balloons(self):
+        return [tuple(entry) for entry in self._lines()[1:]]
+
+    def wait(self, expected, timeout=20):
+        """Waits until a balloon with this title (or this (title, text)) has been shown; returns all
+        balloons so far."""
+        match = (lambda b: b == tuple(expected)) if isinstance(expected, tuple) else (lambda b: b[0] == expected)
+        return wait_for(lambda: any(match(b) for b in self.balloons()) and self.balloons(), timeout=timeout,
+                        interval=0.2, what=f"a balloon {expected!r}")
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=3)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        release(self)
+
+    def __repr__(self):
+        return "BalloonWatch()"
+
+
+class LogindMock:
+    """python3-dbusmock's logind on a private bus (a unix:path= socket, seen from every namespace).
+    Pass `address` as DBUS_SYSTEM_BUS_ADDRESS; `calls()` lists what arrived instead of a reboot."""
+
+    def __init__(self):
+        self.dir = tempfile.mkdtemp(prefix="zepa-logind-")
+        os.chmod(self.dir, 0o755)
+        self.address = "unix:path=" + os.path.join(self.dir, "system_bus_socket")
+        self.log = os.path.join(self.dir, "calls.log")
+        self.procs = []
+        register(self)
+        self._spawn(["dbus-daemon", "--session", "--nofork", "--nopidfile", f"--address={self.address}"], "bus")
+        wait_for(lambda: os.path.exists(self.address[len("unix:path="):]), what="the private system bus")
+        env = clean_env()
+        env["DBUS_SYSTEM_BUS_ADDRESS"] = self.address
+        self._spawn(["/usr/bin/python3", "-m", "dbusmock", "--system", "-t", "logind", "-l", self.log], "mock",
+                    env=env)
+        wait_for(self._owned, timeout=30, interval=0.2, what="the logind stand-in")
+
+    def _spawn(self, argv, name, env=None):
+        with open(os.path.join(self.dir, name + ".out"), "wb") as out:
+            self.procs.append(subprocess.Popen(argv, env=env or clean_env(), stdout=out, stderr=subprocess.STDOUT,
+                                               stdin=subprocess.DEVNULL, preexec_fn=_die_with_parent))
+
+    def _owned(self):
+        result = subprocess.run(["dbus-send", f"--bus={self.address}", "--print-reply",
+                                 "--dest=org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                 "org.freedesktop.DBus.NameHasOwner", "string:org.freedesktop.login1"],
+                                capture_output=True, text=True, timeout=10)
+        return "boolean true" in result.stdout
+
+    def calls(self):
+        """[(method, arguments as dbusmock logs them)], e.g. [("Reboot", "False")]."""
+        try:
+            with open(self.log) as f:
+                lines = f.read().splitlines()
+        except OSError:
+            return []
+        calls = []
+        for line in lines:
+            parts = line.split(" ", 2)  # time, method, arguments
+            if len(parts) >= 2:
+                calls.append((parts[1], parts[2] if len(parts) > 2 else ""))
+        return calls
+
+    def close(self):
+        for proc in reversed(self.procs):
+            if proc.poll() is None:
+                proc.terminate()
+        for proc in reversed(self.procs):
+            try:
+                proc.wait(timeout=3)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.wait()
+        shutil.rmtree(self.dir, ignore_errors=True)
+        release(self)
+
+    def __repr__(self):
+        return f"LogindMock({self.address})"
+
+
+# --- balloons, typing, the tray menu and a jumping clock ----------------------------------------
+
+
+def balloons_now(desktop):
+    """[(title, text, extents)] of the balloons on the screen now, from the accessibility tree."""
+    found = []
+    for node in find_accessible(desktop.accessible_tree(), role="filler"):
+        labels = [c["name"] for c in node.get("children", []) if c.get("role") == "label"]
+        buttons = [c for c in node.get("children", []) if c.get("role") == "push button"]
+        if len(labels) == 2 and buttons:
+            found.append((labels[0], labels[1], node.get("extents")))
+    return found
+
+
+def wait_balloon(desktop, title, timeout=30):
+    """(title, text) of the balloon with this title, once it is on the screen."""
+    def find():
+        return next(((t, text) for t, text, _ in balloons_now(desktop) if t == title), None)
+    return wait_for(find, timeout=timeout, interval=0.3, what=f"a balloon {title!r}")
+
+
+def click_balloon(desktop, title, timeout=30):
+    """Clicks the middle of the balloon with this title."""
+    def find():
+        return next((e for t, _, e in balloons_now(desktop) if t == title and e), None)
+    x, y, w, h = wait_for(find, timeout=timeout, interval=0.3, what=f"a balloon {title!r}")
+    desktop.click(x + w // 2, y + h // 2)
+
+
+def type_text(desktop, text, window=None):
+    """Types text through XTEST into the focused widget (of window, focused first)."""
+    if window:
+        desktop.xdotool("windowfocus", "--sync", str(window))
+    desktop.xdotool("type", "--delay", "40", text)
+
+
+# The tray menu's items in their order; "Umsatzstatistik" is disabled (and skipped by the arrow
+# keys) while logged out.
+TRAY_ITEMS = ("Monitor", "Umsatzstatistik", "RZ Mitteilung", "LogInOut", "Bei Überschreitung",
+              "Einstellungen", "Über", "Beenden")
+
+
+def choose_tray_item(desktop, pid, item, logged_in=True):
+    """Opens the tray menu with a right click and chooses item with the arrow keys and Return."""
+    items = [i for i in TRAY_ITEMS if logged_in or i != "Umsatzstatistik"]
+    desktop.click_tray(button=3)
+    wait_for(lambda: desktop.popups(pid), timeout=10, what="the tray menu")
+    time.sleep(0.3)
+    desktop.key(*(["Down"] * (items.index(item) + 1)), "Return")
+
+
+FAKETIME_LIBRARY = "/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1"
+
+
+class JumpingClock:
+    """libfaketime through FAKETIME_TIMESTAMP_FILE: the wall and the monotonic clock of the program
+    jump when jump() rewrites the file, and otherwise run at their real pace, so time-outs keep their
+    length. Starts at start (a naive local datetime) or at the real time. Only for a binary without
+    file capabilities (the loader ignores LD_PRELOAD for those)."""
+
+    def __init__(self, directory, start=None):
+        import datetime
+        self.path = os.path.join(directory, "faketime.rc")
+        self.offset = 0 if start is None else int((start - datetime.datetime.now()).total_seconds())
+        self._write()
+
+    def _write(self):
+        with open(self.path + ".new", "w") as f:
+            f.write(f"{self.offset:+d}\n")
+        os.chmod(self.path + ".new", 0o644)
+        os.replace(self.path + ".new", self.path)
+
+    def prefix(self):
+        """Goes before the binary: Program.start(prefix=clock.prefix())."""
+        # The file is read again at most every second.
+        return ["env", f"LD_PRELOAD={FAKETIME_LIBRARY}", f"FAKETIME_TIMESTAMP_FILE={self.path}",
+                "FAKETIME_CACHE_DURATION=1"]
+
+    def jump(self, seconds):
+        self.offset += int(seconds)
+        self._write()
+
+
+def tray_tooltip_now(desktop, timeout=20):
+    """The tray icon's tooltip as it reads now. The pointer first leaves the icon until no tooltip
+    shows: one still up from an earlier hover keeps its old text."""
+    def showing():
+        return [t for t in find_accessible(desktop.accessible_tree(), role="tool tip")
+                if "showing" in t.get("states", [])]
+
+    def hover():
+        desktop.xdotool("mousemove", "--sync", "0", "0")
+        try:
+            wait_for(lambda: not showing(), timeout=5, interval=0.3)
+            x, y = desktop.tray_icon_position()
+            # Entering alone may start no tooltip: a motion inside the icon does.
+            desktop.xdotool("mousemove", "--sync", str(x - 1), str(y))
+            time.sleep(0.1)
+            desktop.xdotool("mousemove", "--sync", str(x), str(y))
+            return wait_for(showing, timeout=4, interval=0.3)[0]["name"]
+        except TimeoutError:
+            return None
+    return wait_for(hover, timeout=timeout, interval=0.2, what="the tray icon's tooltip")
+
+
+def click_accessible(desktop, window, role, name=None, timeout=20):
+    """Clicks the middle of the control (role, name regex) inside the window titled window (regex)."""
+    def find():
+        for top in find_accessible(desktop.accessible_tree(), name=window):
+            for node in find_accessible(top, role=role, name=name):
+                if node.get("extents") and "showing" in node.get("states", []):
+                    return node["extents"]
+        return None
+    x, y, w, h = wait_for(find, timeout=timeout, interval=0.3, what=f"a {role} {name!r} in {window!r}")
+    desktop.click(x + w // 2, y + h // 2)
