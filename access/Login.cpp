@@ -13,6 +13,24 @@
 #include <QThread>
 #include <QTimer>
 
+#include <optional>
+
+namespace {
+
+// A form post to the login server: its answer, or nothing when none came (LoginMessage then holds the
+// error text of a failed exchange; one that could not start leaves it as it was).
+std::optional<QByteArray> PostToLoginServer(const QByteArray &body)
+{
+    const HttpResult result = HttpRequest(Campus::LoginURL, &body);
+    if (result.outcome == HttpOutcome::Failed)
+        LoginMessage = result.error;
+    if (result.outcome != HttpOutcome::Completed)
+        return std::nullopt;
+    return LoginAnswer;
+}
+
+} // namespace
+
 void TFrmMonitor::FollowKeepAliveSetting()
 {
     if (FrmSettings->boxKeepAlive->isChecked())
@@ -80,19 +98,14 @@ int TFrmMonitor::DoLogin(const QByteArray &loginId, const QByteArray &password, 
         "username=" + Http::formEncode(loginId) + "&password=" + Http::formEncode(password) + "&action=Login";
     if (statisticUrl)
         body += "&ShowTraffic=1";
-    const HttpResult result = HttpRequest(Campus::LoginURL, &body);
-    if (result.outcome == HttpOutcome::NotStarted)
+    const std::optional<QByteArray> answer = PostToLoginServer(body);
+    if (!answer)
         return 1;
-    if (result.outcome == HttpOutcome::Failed) {
-        LoginMessage = result.error;
-        return 1;
-    }
-    const QByteArray answer = LoginAnswer;
-    const AnswerPage page = ParseAnswerPage(answer);
+    const AnswerPage page = ParseAnswerPage(*answer);
     LoginMessage = page.message;
     if (page.title == "Authentisierung gelungen") {
         if (statisticUrl)
-            *statisticUrl = Answers::StatisticAddress(answer);
+            *statisticUrl = Answers::StatisticAddress(*answer);
         return 0;
     }
     if (page.title == "Authentisierung fehlgeschlagen")
@@ -106,15 +119,10 @@ int TFrmMonitor::DoLogin(const QByteArray &loginId, const QByteArray &password, 
 
 int TFrmMonitor::DoLogout()
 {
-    const QByteArray body = "action=Logout";
-    const HttpResult result = HttpRequest(Campus::LoginURL, &body);
-    if (result.outcome == HttpOutcome::NotStarted)
+    const std::optional<QByteArray> answer = PostToLoginServer("action=Logout");
+    if (!answer)
         return 1;
-    if (result.outcome == HttpOutcome::Failed) {
-        LoginMessage = result.error;
-        return 1;
-    }
-    const AnswerPage page = ParseAnswerPage(LoginAnswer);
+    const AnswerPage page = ParseAnswerPage(*answer);
     LoginMessage = page.message;
     return page.title == "Logout erfolgreich" ? 0 : 2;
 }

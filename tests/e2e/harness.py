@@ -21,6 +21,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
@@ -326,6 +327,19 @@ class Campus:
 # --- the desktop --------------------------------------------------------------------------------
 
 
+def _end_processes(procs):
+    """Ends processes started in order, the last first, each given 3 s before it is killed."""
+    for proc in reversed(procs):
+        if proc.poll() is None:
+            proc.terminate()
+    for proc in reversed(procs):
+        try:
+            proc.wait(timeout=3)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+
+
 class Desktop:
     """Xvfb on a free display, trayer as the XEmbed tray host and a session bus on a unix:path=
     socket (abstract sockets stay in the namespace they were made in)."""
@@ -407,15 +421,7 @@ class Desktop:
         return env
 
     def close(self):
-        for proc in reversed(self.procs):
-            if proc.poll() is None:
-                proc.terminate()
-        for proc in reversed(self.procs):
-            try:
-                proc.wait(timeout=3)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait()
+        _end_processes(self.procs)
         shutil.rmtree(self.dir, ignore_errors=True)
         release(self)
 
@@ -940,15 +946,7 @@ class LogindMock:
         return calls
 
     def close(self):
-        for proc in reversed(self.procs):
-            if proc.poll() is None:
-                proc.terminate()
-        for proc in reversed(self.procs):
-            try:
-                proc.wait(timeout=3)
-            except subprocess.TimeoutExpired:
-                proc.kill()
-                proc.wait()
+        _end_processes(self.procs)
         shutil.rmtree(self.dir, ignore_errors=True)
         release(self)
 
@@ -1071,3 +1069,21 @@ def click_accessible(desktop, window, role, name=None, timeout=20):
         return None
     x, y, w, h = wait_for(find, timeout=timeout, interval=0.3, what=f"a {role} {name!r} in {window!r}")
     desktop.click(x + w // 2, y + h // 2)
+
+
+class CampusScenario(unittest.TestCase):
+    """A scenario on a desktop of its own in a simulated campus of its own; screenshots of a test's
+    end land in its artifacts folder."""
+
+    def setUp(self):
+        self.desktop = Desktop()
+        self.addCleanup(self.desktop.close)
+        self.campus = Campus().up()
+        self.addCleanup(self.campus.close)
+        self.artifacts = artifacts_dir(self.id())
+
+    def program(self):
+        program = Program(self.campus, self.desktop)
+        self.addCleanup(program.close)
+        self.addCleanup(lambda: self.desktop.screenshot(os.path.join(self.artifacts, "end.png")))
+        return program

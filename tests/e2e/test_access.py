@@ -13,14 +13,7 @@ PUBLIC = "198.18.255.1"
 UNKNOWN = "?.?.?.?"
 
 
-class AccessTest(unittest.TestCase):
-    def setUp(self):
-        self.desktop = harness.Desktop()
-        self.addCleanup(self.desktop.close)
-        self.campus = harness.Campus().up()
-        self.addCleanup(self.campus.close)
-        self.artifacts = harness.artifacts_dir(self.id())
-
+class AccessTest(harness.CampusScenario):
     def start(self, login="demo", password="demo1234", autologin=True, keepalive=False, prefix=()):
         program = harness.Program(self.campus, self.desktop)
         self.addCleanup(program.close)

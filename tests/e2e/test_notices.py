@@ -13,20 +13,7 @@ NOTICE = " RZTEXT Wartung: Freitag ab 18 Uhr ist das Netz zwei Stunden aus.\nGr√
 FIXTURES = os.path.join(harness.REPO, "sim", "fixtures")
 
 
-class NoticesTest(unittest.TestCase):
-    def setUp(self):
-        self.desktop = harness.Desktop()
-        self.addCleanup(self.desktop.close)
-        self.campus = harness.Campus().up()
-        self.addCleanup(self.campus.close)
-        self.artifacts = harness.artifacts_dir(self.id())
-
-    def program(self):
-        program = harness.Program(self.campus, self.desktop)
-        self.addCleanup(program.close)
-        self.addCleanup(lambda: self.desktop.screenshot(os.path.join(self.artifacts, "end.png")))
-        return program
-
+class NoticesTest(harness.CampusScenario):
     def window_node(self, title):
         return self.desktop.wait_accessible(name=f"^{title}$", role="filler")[0]
 

@@ -14,20 +14,7 @@ ABC_LOGINID = bytes.fromhex("78797a00" + "aa" * 28)
 XYZ_PASSWD = bytes.fromhex("7ce577fcd874cb4329a38a8e800c353749db421ec6997ac637a6fb24bb68003c")
 
 
-class SettingsTest(unittest.TestCase):
-    def setUp(self):
-        self.desktop = harness.Desktop()
-        self.addCleanup(self.desktop.close)
-        self.campus = harness.Campus().up()
-        self.addCleanup(self.campus.close)
-        self.artifacts = harness.artifacts_dir(self.id())
-
-    def program(self):
-        program = harness.Program(self.campus, self.desktop)
-        self.addCleanup(program.close)
-        self.addCleanup(lambda: self.desktop.screenshot(os.path.join(self.artifacts, "end.png")))
-        return program
-
+class SettingsTest(harness.CampusScenario):
     def online(self):
         rc, _ = self.campus.curl(ECHO1_URL, timeout=3)
         return self.campus.ping() and rc == 0
